@@ -11,7 +11,7 @@
 #include <sstream>
 
 #ifndef TEST_CLASSPATH
-#error TEST_CLASSPATH must name the class path of the project's jars
+#error TEST_CLASSPATH must name the class path of the project jars
 #endif
 
 namespace jvmtest {
