@@ -84,13 +84,21 @@ INSTANTIATE_TEST_SUITE_P(
                       1,
                       2,
                       {release_fails(2, kTooManyPosts), release(1, 1), release_fails(1, kTooManyPosts),
-                       wait_gets(), wait_gets(), wait_times_out()}},
-        SemaphoreCase{"ReleaseOfNothingIsInvalid",
-                      0,
-                      1,
-                      {release_fails(0, kInvalidParameter), release_fails(-1, kInvalidParameter),
-                       wait_times_out()}}),
+                       wait_gets(), wait_gets(), wait_times_out()}}),
     CaseName());
+
+#ifndef _WIN32
+// Windows documents that a release count must be above 0; Wine 8 takes 0 as a no-op (and -1
+// as too many posts), so this runs against the emulation only.
+INSTANTIATE_TEST_SUITE_P(Documented, SemaphoreCases,
+                         ::testing::Values(SemaphoreCase{"ReleaseOfNothingIsInvalid",
+                                                         0,
+                                                         1,
+                                                         {release_fails(0, kInvalidParameter),
+                                                          release_fails(-1, kInvalidParameter),
+                                                          wait_times_out()}}),
+                         CaseName());
+#endif
 
 class Semaphores : public Win32Test {};
 
