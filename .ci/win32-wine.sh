@@ -28,7 +28,7 @@ exe=$(find "$build" -name win32_tests.exe -type f | head -n 1)
 [ -n "$exe" ] || { echo "win32_tests.exe was not built" >&2; exit 1; }
 
 status=0
-xvfb-run -a sh -c '
+timeout 900 xvfb-run -a sh -c '
   "$1" wineboot --init >/dev/null 2>&1 || true
   "$1" "$2"
   rc=$?

@@ -10,11 +10,8 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(WIN32API_BUILDING)
+/* Exported from libwin32api even though everything else builds with hidden visibility. */
 #define WIN32API_EXPORT __attribute__((visibility("default")))
-#else
-#define WIN32API_EXPORT
-#endif
 
 #define WINAPI
 #define CALLBACK
