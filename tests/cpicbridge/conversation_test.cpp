@@ -18,6 +18,7 @@ TEST_F(CpicTest, VersionTextNeedsNoConversation) {
     jmethodID id = env()->GetStaticMethodID(cls, "getWrapperLU62Version", "()Ljava/lang/String;");
     for (int round = 0; round < 2; ++round) {
         auto text = static_cast<jstring>(env()->CallStaticObjectMethod(cls, id));
+        ASSERT_FALSE(env()->ExceptionCheck());
         ASSERT_NE(text, nullptr);
         const char *utf = env()->GetStringUTFChars(text, nullptr);
         EXPECT_STREQ(utf, "LU 6.2 Wrapper library for Windows NT. OSTREL for Java version 4.0");
@@ -95,7 +96,8 @@ TEST_F(CpicTest, InitializeForIncomingIntoAShortArrayIsReportedAndStillReturnsTh
 
 TEST_F(CpicTest, MissingOrShortIdentifierReachesTheStackZeroFilled) {
     setCharsNull(conversation, "conversationId");
-    EXPECT_EQ(call("CPIC_Flush"), calls("cmflus").at(0).return_code);
+    jint rc = call("CPIC_Flush");
+    EXPECT_EQ(rc, calls("cmflus").at(0).return_code);
     EXPECT_EQ(idChars(calls("cmflus").at(0)), std::vector<jchar>(10, 0));
 
     setChars(conversation, "conversationId", {0x41, 0x142});

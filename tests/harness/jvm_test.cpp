@@ -100,7 +100,11 @@ JNIEnv *env() {
 
 void loadLibrary(const char *path) {
     JNIEnv *e = env();
-    jclass system = e->FindClass("java/lang/System");
+    jclass system = e->FindClass("com/zanvor/kelvra/testsupport/NativeLoader");
+    if (system == nullptr) {
+        e->ExceptionDescribe();
+        std::exit(2);
+    }
     jmethodID load = e->GetStaticMethodID(system, "load", "(Ljava/lang/String;)V");
     jstring name = e->NewStringUTF(path);
     e->CallStaticVoidMethod(system, load, name);
@@ -221,6 +225,7 @@ std::string takeException() {
     jclass classClass = e->FindClass("java/lang/Class");
     jmethodID getName = e->GetMethodID(classClass, "getName", "()Ljava/lang/String;");
     auto name = static_cast<jstring>(e->CallObjectMethod(cls, getName));
+    e->ExceptionCheck();
     const char *utf = e->GetStringUTFChars(name, nullptr);
     std::string result = utf;
     e->ReleaseStringUTFChars(name, utf);
