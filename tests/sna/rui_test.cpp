@@ -63,7 +63,9 @@ struct Verb {
     bool signalled(DWORD ms = 5000) { return WaitForSingleObject(event, ms) == WAIT_OBJECT_0; }
     // Issues the verb and waits for it however it completes.
     void run() {
-        if (issue()) ASSERT_TRUE(signalled());
+        if (issue()) {
+            ASSERT_TRUE(signalled());
+        }
     }
     std::string received() const {
         return std::string(reinterpret_cast<const char *>(buffer), rec.common.lua_data_length);
@@ -211,7 +213,9 @@ TEST_P(RuiModeTest, WriteThenReadHostAnswer) {
         w.rec.common.lua_rh.dr1i = 1;
         LUA_RH sentRh = w.rec.common.lua_rh;
         ASSERT_EQ(w.issue(), async);
-        if (async) ASSERT_TRUE(w.signalled());
+        if (async) {
+            ASSERT_TRUE(w.signalled());
+        }
         EXPECT_EQ(w.rec.common.lua_prim_rc, LUA_OK);
         EXPECT_EQ(w.rec.common.lua_sid, sid);
         EXPECT_EQ(w.rec.common.lua_th.flags_fid, 2);
@@ -252,7 +256,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, RuiModeTest,
                          ::testing::Values(ModeCase{"Inline", RUI_COMPLETE_INLINE, 0},
                                            ModeCase{"AsyncAtOnce", RUI_COMPLETE_ASYNC, 0},
                                            ModeCase{"AsyncDelayed", RUI_COMPLETE_ASYNC, 20}),
-                         [](const auto &info) { return std::string(info.param.name); });
+                         [](const auto &param) { return std::string(param.param.name); });
 
 TEST_F(RuiTest, LongDataIsCutInTheDefaultAnswer) {
     uint32_t sid = open();
@@ -266,8 +270,8 @@ TEST_F(RuiTest, LongDataIsCutInTheDefaultAnswer) {
 
 TEST_F(RuiTest, NowaitWithNothingWaitingFailsAtOnce) {
     uint32_t sid = open();
-    for (uint16_t opcode : {LUA_OPCODE_RUI_READ, LUA_OPCODE_RUI_BID}) {
-        Verb v(opcode, sid);
+    for (int opcode : {LUA_OPCODE_RUI_READ, LUA_OPCODE_RUI_BID}) {
+        Verb v(static_cast<uint16_t>(opcode), sid);
         v.rec.common.lua_flag1.nowait = 1;
         EXPECT_FALSE(v.issue());
         EXPECT_EQ(v.rec.common.lua_prim_rc, LUA_UNSUCCESSFUL);

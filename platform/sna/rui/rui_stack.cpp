@@ -426,7 +426,10 @@ void setDefaults(Stack &s) {
 
 void schedule(Stack &s, Clock::time_point due, Job job) {
     s.jobs.emplace(std::make_pair(due, s.jobSeq++), std::move(job));
-    if (!s.worker.joinable() && !s.closed) s.worker = std::thread(workerMain, &s, s.generation);
+    if (!s.worker.joinable() && !s.closed) {
+        std::uint64_t generation = s.generation;
+        s.worker = std::thread([&s, generation] { workerMain(&s, generation); });
+    }
     s.cv.notify_all();
 }
 
