@@ -169,7 +169,7 @@ private:
     std::vector<Bytes> received_;
 };
 
-void partnerMain(ConvPtr c, Script script, bool echo) {
+void partnerMain(const ConvPtr &c, const Script &script, bool echo) {
     std::unique_lock<std::mutex> lk(stack().mu);
     try {
         Partner(c, lk).run(script, echo);
@@ -183,10 +183,13 @@ void partnerMain(ConvPtr c, Script script, bool echo) {
     }
 }
 
+// A closure of this file's own, so no thread state type of ours is exported from the library.
+std::thread launch(const ConvPtr &c, Script script, bool echo) {
+    return std::thread([c, s = std::move(script), echo] { partnerMain(c, s, echo); });
+}
+
 } // namespace
 
-void startPartner(const ConvPtr &c, Script script, bool echo) {
-    c->partner = std::thread(partnerMain, c, std::move(script), echo);
-}
+void startPartner(const ConvPtr &c, Script script, bool echo) { c->partner = launch(c, std::move(script), echo); }
 
 } // namespace cpic
