@@ -195,7 +195,9 @@ TEST_F(RuiTest, WriteThenReadTheHostAnswerInlineAndAsync) {
         jobject flag2 = getObject(in, "flag2", "Lcom/zanvor/kelvra/services/comms/LuaFlag2;");
         EXPECT_EQ(getBoolean(flag2, "lu_norm"), JNI_TRUE);
         // Inline mode: the read still waits if the host's answer has not arrived yet.
-        if (mode == RUI_COMPLETE_ASYNC) EXPECT_EQ(getBoolean(flag2, "async"), JNI_TRUE);
+        if (mode == RUI_COMPLETE_ASYNC) {
+            EXPECT_EQ(getBoolean(flag2, "async"), JNI_TRUE);
+        }
         verb("RUI_term", r);
     }
 }
