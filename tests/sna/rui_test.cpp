@@ -67,6 +67,8 @@ struct Verb {
             ASSERT_TRUE(signalled());
         }
     }
+    // By value: the packed field is not aligned for a reference.
+    uint32_t sec() const { return rec.common.lua_sec_rc; }
     std::string received() const {
         return std::string(reinterpret_cast<const char *>(buffer), rec.common.lua_data_length);
     }
@@ -178,7 +180,7 @@ TEST_F(RuiTest, VerbAndSessionChecks) {
         c.prepare(v, sid);
         EXPECT_FALSE(v.issue()); // every check answers at once
         EXPECT_EQ(v.rec.common.lua_prim_rc, c.prim);
-        EXPECT_EQ(v.rec.common.lua_sec_rc, c.sec);
+        EXPECT_EQ(v.sec(), c.sec);
         EXPECT_EQ(ruiCtl_SessionCount(), c.sessionsAfter);
         if (c.opcode == LUA_OPCODE_RUI_INIT && c.prim == LUA_OK) {
             EXPECT_NE(v.rec.common.lua_sid, 0u);
@@ -228,7 +230,7 @@ TEST_P(RuiModeTest, WriteThenReadHostAnswer) {
         Verb r(LUA_OPCODE_RUI_READ, sid);
         r.run();
         EXPECT_EQ(r.rec.common.lua_prim_rc, LUA_OK);
-        EXPECT_EQ(r.rec.common.lua_sec_rc, LUA_SEC_OK);
+        EXPECT_EQ(r.sec(), LUA_SEC_OK);
         EXPECT_EQ(r.received(), std::string("HOST REPLY TO ") + texts[i]);
         EXPECT_EQ(r.rec.common.lua_message_type, LUA_MESSAGE_TYPE_LU_DATA);
         EXPECT_EQ(byteOf(r.rec.common.lua_flag2) & 0x0F, 0x01);
@@ -275,7 +277,7 @@ TEST_F(RuiTest, NowaitWithNothingWaitingFailsAtOnce) {
         v.rec.common.lua_flag1.nowait = 1;
         EXPECT_FALSE(v.issue());
         EXPECT_EQ(v.rec.common.lua_prim_rc, LUA_UNSUCCESSFUL);
-        EXPECT_EQ(v.rec.common.lua_sec_rc, LUA_NO_DATA);
+        EXPECT_EQ(v.sec(), LUA_NO_DATA);
         EXPECT_FALSE(v.signalled(0));
     }
 }
@@ -305,7 +307,7 @@ TEST_F(RuiTest, ReadChoosesByFlow) {
     luOnly.rec.common.lua_flag1.lu_norm = 1;
     luOnly.rec.common.lua_flag1.nowait = 1;
     luOnly.run();
-    EXPECT_EQ(luOnly.rec.common.lua_sec_rc, LUA_NO_DATA);
+    EXPECT_EQ(luOnly.sec(), LUA_NO_DATA);
 
     Verb sscpRead(LUA_OPCODE_RUI_READ, sid);
     sscpRead.rec.common.lua_flag1.sscp_norm = 1;
@@ -335,7 +337,7 @@ TEST_F(RuiTest, BidPeeksWithoutConsuming) {
             Verb second(LUA_OPCODE_RUI_BID, sid);
             second.run();
             EXPECT_EQ(second.rec.common.lua_prim_rc, LUA_STATE_CHECK);
-            EXPECT_EQ(second.rec.common.lua_sec_rc, LUA_BID_ALREADY_ENABLED);
+            EXPECT_EQ(second.sec(), LUA_BID_ALREADY_ENABLED);
             queue(sid, "ABCDEFGHIJKLMNOPQRST", LUA_MESSAGE_TYPE_SSCP_DATA, sscp);
             ASSERT_TRUE(bid.signalled());
         }
@@ -409,7 +411,7 @@ TEST_F(RuiTest, ForcedCodesReplaceOneVerb) {
         v.rec.common.lua_max_length = 5;
         v.run();
         EXPECT_EQ(v.rec.common.lua_prim_rc, c.prim);
-        EXPECT_EQ(v.rec.common.lua_sec_rc, c.sec);
+        EXPECT_EQ(v.sec(), c.sec);
         EXPECT_EQ(v.rec.common.lua_sid, sid);
         EXPECT_EQ(v.rec.common.lua_data_length, 4);
         EXPECT_EQ(ruiCtl_SessionCount(), sid ? 1 : 0);
@@ -449,7 +451,7 @@ TEST_F(RuiTest, ShortBufferAndReportedLength) {
         r.rec.common.lua_max_length = c.maxLength;
         r.run();
         EXPECT_EQ(r.rec.common.lua_prim_rc, LUA_OK);
-        EXPECT_EQ(r.rec.common.lua_sec_rc, c.expectSec);
+        EXPECT_EQ(r.sec(), c.expectSec);
         EXPECT_EQ(r.rec.common.lua_data_length, c.expectLength);
         std::string answer = "HOST REPLY TO 0123456789ABCDE";
         size_t copied = std::min<size_t>(c.maxLength, answer.size());
@@ -482,12 +484,12 @@ TEST_F(RuiTest, EndingSessionFinishesWaitingVerbs) {
             Verb term(LUA_OPCODE_RUI_TERM, sid);
             term.run();
             EXPECT_EQ(term.rec.common.lua_prim_rc, LUA_OK);
-            EXPECT_EQ(term.rec.common.lua_sec_rc, LUA_SEC_OK);
+            EXPECT_EQ(term.sec(), LUA_SEC_OK);
         }
         for (Verb *v : {&read, &bid}) {
             ASSERT_TRUE(v->signalled());
             EXPECT_EQ(v->rec.common.lua_prim_rc, c.prim);
-            EXPECT_EQ(v->rec.common.lua_sec_rc, c.sec);
+            EXPECT_EQ(v->sec(), c.sec);
         }
         EXPECT_EQ(ruiCtl_SessionCount(), 0);
         EXPECT_EQ(ruiCtl_OutstandingCount(), 0);
@@ -510,7 +512,7 @@ TEST_F(RuiTest, ResetCancelsDelayedVerbAndRestoresDefaults) {
     Verb again(LUA_OPCODE_RUI_INIT); // inline again, and the added LU is gone
     again.luName("EXTRA");
     EXPECT_FALSE(again.issue());
-    EXPECT_EQ(again.rec.common.lua_sec_rc, LUA_INVALID_LUNAME);
+    EXPECT_EQ(again.sec(), LUA_INVALID_LUNAME);
 }
 
 #ifndef _WIN32
