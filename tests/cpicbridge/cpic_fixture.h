@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cpic_control.h"
+#include "../common/cpic_log.h"
 #include "jvm_test.h"
 
 class CpicTest : public JvmTest {
@@ -40,14 +41,7 @@ protected:
     }
 
     // The calls the stack saw since the last reset, optionally only those of one name.
-    static std::vector<CpicCallRecord> calls(const char *name = nullptr) {
-        std::vector<CpicCallRecord> result;
-        CpicCallRecord record;
-        for (int i = 0; cpicCtl_GetCall(i, &record) != 0; ++i) {
-            if (name == nullptr || std::string(record.call) == name) result.push_back(record);
-        }
-        return result;
-    }
+    static std::vector<CpicCallRecord> calls(const char *name = nullptr) { return cpicCalls(name); }
 
     static std::vector<unsigned char> bytesOf(const CpicCallRecord &record) {
         int n = record.byte_count < CPIC_LOG_BYTES ? record.byte_count : CPIC_LOG_BYTES;

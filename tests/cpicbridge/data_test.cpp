@@ -75,6 +75,19 @@ TEST_F(CpicTest, ReceiveCopiesWhatArrivedAndKeepsTheRestOfTheArray) {
     }
 }
 
+// A stack that claims more than was requested has written nothing trustworthy: nothing is
+// copied and 0 is reported.
+TEST_F(CpicTest, ReceiveClaimingMoreThanRequestedCopiesNothing) {
+    definePartnerSending("SENDER", {bytes("ABCD")});
+    allocate("SCRIPTED");
+    cpicCtl_ReportReceiveLength(9);
+    jobject in = message(8, chars("........"));
+    ASSERT_EQ(callWith("CPIC_Receive", in), CM_OK);
+    EXPECT_EQ(getInt(in, "fieldReceivedLength"), 0);
+    EXPECT_EQ(getInt(in, "fieldDataReceivedType"), CM_COMPLETE_DATA_RECEIVED);
+    EXPECT_EQ(getChars(in, "fieldBuffer"), chars("........"));
+}
+
 TEST_F(CpicTest, IncompleteRecordArrivesOverTwoReceives) {
     definePartnerSending("SENDER", {bytes("ABCDEFGHIJ")});
     allocate("SCRIPTED");

@@ -371,6 +371,49 @@ TEST_F(RuiTest, ReadsOnSeveralThreadsWaitForTheirData) {
     for (const auto &v : verbs(LUA_OPCODE_RUI_READ)) EXPECT_EQ(v.completed_async, 1);
 }
 
+std::string exceptionMessage(JNIEnv *e) {
+    jthrowable thrown = e->ExceptionOccurred();
+    e->ExceptionClear();
+    auto text = static_cast<jstring>(callObject(thrown, "getMessage", "()Ljava/lang/String;"));
+    const char *utf = e->GetStringUTFChars(text, nullptr);
+    std::string message = utf;
+    e->ReleaseStringUTFChars(text, utf);
+    return message;
+}
+
+// Without a completion event the verb could never report a later completion: it is not issued.
+TEST_F(RuiTest, EventThatCannotBeCreatedIsReportedAndNoVerbIssued) {
+    jobject r = request();
+    setChars(r, "lua_luname", chars(RUI_DEMO_LU, 8));
+    setInt(r, "lua_prim_rc", 77);
+    win32emu_FailNext("CreateEventA", ERROR_NOT_ENOUGH_MEMORY);
+    verb("RUI_init", r);
+    ASSERT_TRUE(env()->ExceptionCheck());
+    EXPECT_EQ(exceptionMessage(env()), "cannot create the completion event (error 8)");
+    EXPECT_EQ(ruiCtl_VerbCount(), 0);
+    EXPECT_EQ(getInt(r, "lua_prim_rc"), 77);
+}
+
+// A failed wait must not release what the stack may still write into: the record, the buffer
+// and the event stay with the stack, and Java is told.
+TEST_F(RuiTest, FailedWaitLeavesTheVerbToTheStackAndIsReported) {
+    jobject r = openSession();
+    ruiCtl_SetCompletion(RUI_COMPLETE_ASYNC, 50);
+    setInt(r, "lua_max_length", 64);
+    setChars(r, "lua_data_ptr", std::vector<jchar>(64, '.'));
+    setInt(r, "lua_prim_rc", 77);
+    queueHost(sidOf(r), "LATE DATA");
+    win32emu_FailNext("WaitForSingleObject", ERROR_INVALID_HANDLE);
+    verb("RUI_read", r);
+    ASSERT_TRUE(env()->ExceptionCheck());
+    EXPECT_EQ(exceptionMessage(env()), "waiting for the verb's completion failed (result 4294967295, error 6)");
+    EXPECT_EQ(getInt(r, "lua_prim_rc"), 77); // nothing was read from an unfinished record
+    EXPECT_EQ(getChars(r, "lua_data_ptr"), std::vector<jchar>(64, '.'));
+    // The stack finishes the verb into the memory it was lent (the sanitizer build checks it).
+    while (ruiCtl_OutstandingCount() > 0) std::this_thread::yield();
+    handlesAtStart += 1; // the event deliberately left open
+}
+
 // A request without one of the sub-objects a verb needs gets an exception naming it, and
 // no verb is issued.
 TEST_F(RuiTest, MissingSubObjectsAreRefusedBeforeTheVerb) {
@@ -389,14 +432,8 @@ TEST_F(RuiTest, MissingSubObjectsAreRefusedBeforeTheVerb) {
         jobject r = request();
         setObject(r, field, signatures.at(field), nullptr);
         verb(name, r);
-        JNIEnv *e = env();
-        ASSERT_TRUE(e->ExceptionCheck());
-        jthrowable thrown = e->ExceptionOccurred();
-        e->ExceptionClear();
-        jstring text = static_cast<jstring>(callObject(thrown, "getMessage", "()Ljava/lang/String;"));
-        const char *utf = e->GetStringUTFChars(text, nullptr);
-        EXPECT_EQ(std::string(utf), std::string("common_obj.") + field + " is null") << name;
-        e->ReleaseStringUTFChars(text, utf);
+        ASSERT_TRUE(env()->ExceptionCheck());
+        EXPECT_EQ(exceptionMessage(env()), std::string("common_obj.") + field + " is null") << name;
     }
     jobject bare = newObject("com/zanvor/kelvra/testsupport/BareObject");
     verb("RUI_read", bare);

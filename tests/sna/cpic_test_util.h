@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "cpic_control.h"
+#include "../common/cpic_log.h"
 
 namespace cpictest {
 
@@ -111,14 +112,7 @@ protected:
         if (destination != nullptr) cpicCtl_DefineSideInfo(destination, tp);
     }
 
-    static std::vector<CpicCallRecord> calls(const char *name = nullptr) {
-        std::vector<CpicCallRecord> result;
-        CpicCallRecord record;
-        for (int i = 0; cpicCtl_GetCall(i, &record) != 0; ++i) {
-            if (name == nullptr || std::string(record.call) == name) result.push_back(record);
-        }
-        return result;
-    }
+    static std::vector<CpicCallRecord> calls(const char *name = nullptr) { return cpicCalls(name); }
 };
 
 inline CpicPartnerStep step(CpicStepKind kind, CM_INT32 value = 0) { return {kind, nullptr, value}; }

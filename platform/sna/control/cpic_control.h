@@ -68,6 +68,10 @@ SNA_API void cpicCtl_ForceReturnCode(const char *call, CM_INT32 return_code);
    (default 5000 ms). */
 SNA_API void cpicCtl_SetAcceptTimeout(int milliseconds);
 
+/* The next cmrcv that delivers data reports received_length as given (it still copies no more
+   than requested), simulating a stack that claims more than it was asked for. */
+SNA_API void cpicCtl_ReportReceiveLength(CM_INT32 reported_length);
+
 /* The call log since the last reset. */
 SNA_API int cpicCtl_CallCount(void);
 SNA_API int cpicCtl_GetCall(int index, CpicCallRecord *record); /* 1 if index exists, else 0 */

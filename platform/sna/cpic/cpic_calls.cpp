@@ -539,6 +539,11 @@ void CM_ENTRY cmrcv(unsigned char *conversation_ID, unsigned char *buffer, CM_IN
                 return CM_PROGRAM_PARAMETER_CHECK;
             }
             CM_RETURN_CODE rc = receive(x, c, buffer, *requested_length, *data_received, *received_length, *status_received);
+            if (x.s.reportedReceiveLength >= 0 && *data_received != CM_NO_DATA_RECEIVED) {
+                // A misbehaving stack: the bytes copied stay within the buffer, the claim does not.
+                *received_length = x.s.reportedReceiveLength;
+                x.s.reportedReceiveLength = -1;
+            }
             *request_to_send_received = consumeRts(*c);
             return rc;
         });

@@ -88,6 +88,7 @@ void cpicCtl_Reset(void) {
         s.log.clear();
         s.localTp.clear();
         s.acceptTimeoutMs = 5000;
+        s.reportedReceiveLength = -1;
     }
     joinAll(joins);
 }
@@ -135,6 +136,12 @@ void cpicCtl_SetAcceptTimeout(int milliseconds) {
     Stack &s = stack();
     std::lock_guard<std::mutex> lk(s.mu);
     s.acceptTimeoutMs = std::max(0, milliseconds);
+}
+
+void cpicCtl_ReportReceiveLength(CM_INT32 reported_length) {
+    Stack &s = stack();
+    std::lock_guard<std::mutex> lk(s.mu);
+    s.reportedReceiveLength = reported_length;
 }
 
 int cpicCtl_CallCount(void) {

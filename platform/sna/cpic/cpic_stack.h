@@ -94,6 +94,7 @@ struct Stack {
     std::vector<CpicCallRecord> log;
     std::string localTp;
     int acceptTimeoutMs = 5000;
+    CM_INT32 reportedReceiveLength = -1; // >= 0: the next cmrcv with data claims this length
     std::uint64_t nextId = 1;
     std::uint64_t generation = 0; // bumped by every reset
 };

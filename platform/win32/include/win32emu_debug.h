@@ -12,6 +12,10 @@ extern "C" {
 /* Number of handles currently open in the process (the process pseudo-handle not counted). */
 WIN32API_EXPORT DWORD win32emu_OpenHandleCount(void);
 
+/* The next call of the named function ("CreateEventA" or "WaitForSingleObject") fails as the
+   system would when out of resources: it returns NULL or WAIT_FAILED with this last-error. */
+WIN32API_EXPORT void win32emu_FailNext(const char *function, DWORD error);
+
 #ifdef __cplusplus
 }
 #endif

@@ -1,4 +1,5 @@
 // Waits, events and semaphores.
+#include "faults.h"
 #include "objects.h"
 #include "thread_object.h"
 
@@ -162,6 +163,7 @@ using namespace win32emu;
 extern "C" {
 
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCSTR lpName) {
+  if (take_fault("CreateEventA")) return nullptr;
   return create_named(lpName, Kind::Event, [&] {
     return std::make_shared<Event>(bManualReset != FALSE, bInitialState != FALSE);
   });
@@ -212,6 +214,7 @@ BOOL WINAPI ReleaseSemaphore(HANDLE hSemaphore, LONG lReleaseCount, LPLONG lpPre
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+  if (take_fault("WaitForSingleObject")) return WAIT_FAILED;
   return wait_for(&hHandle, 1, false, dwMilliseconds);
 }
 
