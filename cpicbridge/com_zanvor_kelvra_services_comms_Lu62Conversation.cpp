@@ -20,8 +20,8 @@ constexpr jint kNoBuffer = -1;
 const char *const kVersion = "LU 6.2 Wrapper library for Windows NT. OSTREL for Java version 4.0";
 
 using ConversationCall = void(CM_ENTRY *)(unsigned char *, CM_RETURN_CODE *);
-using CharacteristicCall = void(CM_ENTRY *)(unsigned char *, CM_INT32 *, CM_RETURN_CODE *);
-using IndicationCall = void(CM_ENTRY *)(unsigned char *, CM_INT32 *, CM_RETURN_CODE *);
+// A call with one value besides the identifier: a characteristic in, or request-to-send out.
+using ValueCall = void(CM_ENTRY *)(unsigned char *, CM_INT32 *, CM_RETURN_CODE *);
 
 struct ConversationId {
     unsigned char bytes[kConversationIdSize] = {};
@@ -53,7 +53,7 @@ jint conversationCall(JNIEnv *env, jobject self, ConversationCall call) {
     return rc;
 }
 
-jint characteristicCall(JNIEnv *env, jobject self, CharacteristicCall call, CM_INT32 value) {
+jint characteristicCall(JNIEnv *env, jobject self, ValueCall call, CM_INT32 value) {
     NativeCallScope scope(env);
     ConversationId id = readConversationId(env, self);
     CM_RETURN_CODE rc = 0;
@@ -114,7 +114,7 @@ Buffer allocateBuffer(jint length, const char *failureText) {
     return buffer;
 }
 
-jint indicationCall(JNIEnv *env, jobject self, jobject messageObj, IndicationCall call) {
+jint indicationCall(JNIEnv *env, jobject self, jobject messageObj, ValueCall call) {
     NativeCallScope scope(env);
     if (!requireMessage(env, messageObj)) return kNoBuffer;
     ConversationId id = readConversationId(env, self);

@@ -121,8 +121,6 @@ TEST_F(CpicTest, TpNameLengthEndsAtTheFirstZeroByte) {
     };
     for (const Case &c : cases) {
         cpicCtl_Reset();
-        allocate();
-        call("CPIC_Deallocate");
         setChars(conversation, "symbolicDestinationName", chars("ECHO", 8));
         ASSERT_EQ(call("CPIC_Initialize_Conversation"), CM_OK);
         setChars(conversation, "tpName", c.name);

@@ -184,38 +184,38 @@ TEST_F(CpicTest, MessageWithoutTheFieldsSendsNothingAndRaisesTheLookupError) {
 }
 
 TEST_F(CpicTest, RequestToSendIsWrittenAfterEveryCallEvenOnError) {
-    for (const char *method : {"CPIC_Send_Data", "CPIC_Receive", "CPIC_Confirm", "CPIC_Send_Error"}) {
+    const std::pair<const char *, const char *> natives[] = {
+        {"CPIC_Send_Data", "cmsend"}, {"CPIC_Receive", "cmrcv"}, {"CPIC_Confirm", "cmcfm"}, {"CPIC_Send_Error", "cmserr"}};
+    for (const auto &[method, cpicCall] : natives) {
         cpicCtl_Reset();
         allocate();
         jobject m = message(1, chars("X"));
         setBoolean(m, "fieldRequestToSendReceived", JNI_TRUE);
-        std::string name = method;
-        const char *forced = name == "CPIC_Send_Data" ? "cmsend"
-                             : name == "CPIC_Receive" ? "cmrcv"
-                             : name == "CPIC_Confirm" ? "cmcfm"
-                                                      : "cmserr";
-        cpicCtl_ForceReturnCode(forced, CM_PRODUCT_SPECIFIC_ERROR);
+        cpicCtl_ForceReturnCode(cpicCall, CM_PRODUCT_SPECIFIC_ERROR);
         EXPECT_EQ(callWith(method, m), CM_PRODUCT_SPECIFIC_ERROR) << method;
         EXPECT_EQ(getBoolean(m, "fieldRequestToSendReceived"), JNI_FALSE) << method;
     }
 }
 
+// The partner asks for send control before it sends; the receive that brings its record
+// reports the request.
 TEST_F(CpicTest, PartnerRequestToSendReachesJava) {
+    const unsigned char reply[] = {'R'};
     const CpicPartnerStep partner[] = {
+        {CPIC_STEP_WAIT_TURN, nullptr, 0},
         {CPIC_STEP_REQUEST_TO_SEND, nullptr, 0},
+        {CPIC_STEP_SEND, reply, 1},
+        {CPIC_STEP_GIVE_TURN, nullptr, 0},
         {CPIC_STEP_WAIT_TURN, nullptr, 0},
     };
-    cpicCtl_DefinePartner("ASKER", partner, 2);
+    cpicCtl_DefinePartner("ASKER", partner, 5);
     cpicCtl_DefineSideInfo("SCRIPTED", "ASKER");
     allocate("SCRIPTED");
-    jobject m = message(1, chars("X"));
-    // The partner raises its request on its own thread; the flush carries the send to it.
-    for (int attempt = 0; attempt < 200 && getBoolean(m, "fieldRequestToSendReceived") == JNI_FALSE; ++attempt) {
-        ASSERT_EQ(callWith("CPIC_Send_Data", m), CM_OK);
-        ASSERT_EQ(call("CPIC_Flush"), CM_OK);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    EXPECT_EQ(getBoolean(m, "fieldRequestToSendReceived"), JNI_TRUE);
+    ASSERT_EQ(callWith("CPIC_Send_Data", message(1, chars("X"))), CM_OK);
+    jobject in = message(8, std::vector<jchar>(8, 0));
+    ASSERT_EQ(callWith("CPIC_Receive", in), CM_OK);
+    EXPECT_EQ(getInt(in, "fieldReceivedLength"), 1);
+    EXPECT_EQ(getBoolean(in, "fieldRequestToSendReceived"), JNI_TRUE);
 }
 
 TEST_F(CpicTest, ConfirmWithTheEchoPartner) {
